@@ -122,7 +122,11 @@ void Controller::HandleIdentification(const Bytes& payload) {
   identified_ = true;
   host_.UnitIdentified(unit_);
   host_.OperationEnded(Outcome::Identified, transferType);
-  if (!options_.followGate) return;
+  if (options_.followGate) FollowGate();
+}
+
+void Controller::FollowGate() {
+  if (!identified_) return;
   switch (VersionGate(unit_.major, unit_.release, unit_.build)) {
     case GateAction::ReadConfigDiscontinued:
       host_.Log(

@@ -53,6 +53,10 @@ class Controller {
   void PortLost();
   // A port was opened: a new connection, nothing identified yet.
   void PortOpened();
+  // Acts on the identified unit's version: firmware upload, configuration
+  // read, or nothing. Runs by itself after an identification when the
+  // options say so.
+  void FollowGate();
 
   // Upload session.
   void TxInit();
