@@ -50,18 +50,21 @@ const char* const kUsageText =
     "  flash [--image FILE]       upload the firmware (built-in image by default)\n"
     "  demo                       run connect against a simulated unit\n"
     "\n"
-    "PORT is a device name (ttyACM0) or path; without --port every port present is\n"
-    "opened and the first unit that identifies itself within --wait (default 10 s)\n"
-    "is used. Names for --set and the JSON profile are the panel's control names:\n"
-    "CB_PING (seconds), CB_A232 and CB_B232 (baud), ED_ACP ... ED_TBGL (integers),\n"
-    "CB_BZ_* and CB_EV_* (true/false).\n"
+    "PORT is a device name (ttyACM0) or path. Without --port every port present is\n"
+    "opened, with several --port those given, and the first unit that identifies\n"
+    "itself within --wait (default 10 s) is used; nothing is written to a port\n"
+    "whose unit has not identified itself.\n"
+    "\n"
+    "Names for --set and the JSON profile are the panel's control names: CB_PING\n"
+    "(seconds), CB_A232 and CB_B232 (baud), ED_ACP ... ED_TBGL (integers), CB_BZ_*\n"
+    "and CB_EV_* (true/false).\n"
     "\n"
     "Exit codes: 0 done, 1 operation failed, 2 usage, 3 no connection,\n"
     "4 unit in operation mode, 5 no identification.\n";
 
 struct CliOptions {
   std::string command;
-  std::string port;
+  std::vector<std::string> ports;
   int waitSeconds = 10;
   bool json = false, preset = false, defaults = false;
   std::string from, image;
@@ -182,10 +185,8 @@ class Runner {
     ControllerOptions co;
     co.followGate = false;
     co.replaceInvalidRecord = opt_.command == "connect" || opt_.command == "demo";
-    std::vector<std::string> ports;
-    if (!opt_.port.empty()) {
-      ports.push_back(opt_.port);
-    } else {
+    std::vector<std::string> ports = opt_.ports;
+    if (ports.empty()) {
       try {
         EnumComPorts(ports);
       } catch (const EComPort& e) {
@@ -197,7 +198,7 @@ class Runner {
         return kNoConnection;
       }
     }
-    const bool scanning = ports.size() > 1 || opt_.port.empty();
+    const bool scanning = ports.size() > 1 || opt_.ports.empty();
     for (const std::string& p : ports) {
       auto host = std::make_unique<CliHost>(co, p, opt_.preset, opt_.json);
       if (image_) host->controller().SetFirmware(*image_);
@@ -448,7 +449,7 @@ int RunDemo(CliOptions opt) {
   while (!proc.canReadLine() && proc.waitForReadyRead(5000)) {}
   const std::string path = proc.readLine().trimmed().toStdString();
   PrintLine(stderr, "Unidade simulada em " + path);
-  opt.port = path;
+  opt.ports = {path};
   opt.command = "demo";
   Runner runner(opt);
   runner.followAfterFirmware = true;
@@ -485,7 +486,7 @@ int main(int argc, char** argv) {
     if (a == "--port" || a == "--wait" || a == "--from" || a == "--set" || a == "--image") {
       const std::optional<std::string> v = value(i);
       if (!v) return Usage(a.toStdString() + " needs a value");
-      if (a == "--port") opt.port = *v;
+      if (a == "--port") opt.ports.push_back(*v);
       else if (a == "--from") opt.from = *v;
       else if (a == "--set") opt.sets.push_back(*v);
       else if (a == "--image") opt.image = *v;

@@ -190,3 +190,25 @@ TEST(CliE2E, DemoShowsTheWholeRoad) {
 
 }  // namespace
 }  // namespace vyo::e2e
+
+namespace vyo::e2e {
+namespace {
+
+TEST(CliE2E, SeveralPortsUseTheOneThatIdentifiesAndWriteNothingToTheOthers) {
+  int master, slave;
+  char silent[128];
+  ASSERT_EQ(openpty(&master, &slave, silent, nullptr, nullptr), 0);
+  Sim sim({"--record-defaults"});
+  Result r = Cli({"--port", silent, "--port", sim.path(), "read-config"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_TRUE(Has(r.out, "Leitura da configuração interna concluída!")) << r.out;
+  EXPECT_EQ(r.out.find("Conexão aberta..."), r.out.rfind("Conexão aberta...")) << "only the chosen port's log";
+  // Nothing reached the port that never identified itself.
+  pollfd p{master, POLLIN, 0};
+  EXPECT_EQ(poll(&p, 1, 0), 0);
+  close(master);
+  close(slave);
+}
+
+}  // namespace
+}  // namespace vyo::e2e

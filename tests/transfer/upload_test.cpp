@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "unit_model.h"
 
 namespace vyo::test {
@@ -283,6 +285,28 @@ TEST(Firmware, JumpIsSentWheneverThePortIsOpen) {
   rig.host.open = false;
   rig.ctl.B_FwJumpClick();
   EXPECT_EQ(rig.host.writes.size(), 1u);
+}
+
+}  // namespace
+}  // namespace vyo::test
+
+namespace vyo::test {
+namespace {
+
+TEST(Firmware, ReplacementImageGetsItsTrailerAndBadFilesAreRefused) {
+  const std::string path = testing::TempDir() + "vyo_image.bin";
+  std::string error;
+  { std::ofstream(path, std::ios::binary) << std::string("\x01\x02\x03", 3); }
+  auto img = LoadFirmwareImage(path, &error);
+  ASSERT_TRUE(img) << error;
+  EXPECT_EQ(img->trailer, (std::array<uint8_t, 5>{0x00, 0x00, 0x00, 0x00, 0x06}));
+  { std::ofstream(path, std::ios::binary | std::ios::trunc); }
+  EXPECT_FALSE(LoadFirmwareImage(path, &error));
+  EXPECT_NE(error.find("vazio"), std::string::npos) << error;
+  { std::ofstream(path, std::ios::binary | std::ios::trunc) << std::string(size_t(kMaxUploadBytes) + 1, 'x'); }
+  EXPECT_FALSE(LoadFirmwareImage(path, &error));
+  EXPECT_NE(error.find("grande demais"), std::string::npos) << error;
+  EXPECT_FALSE(LoadFirmwareImage(path + ".missing", &error));
 }
 
 }  // namespace
