@@ -300,7 +300,20 @@ void Controller::SendPackage() {
   LetMessagesRun();
 }
 
-Controller::Step Controller::PacingStep(TimerId timer, void (Controller::*send)()) {
+// One pacing step of the running session, shared by the upload (Timer1,
+// packets) and the download (Timer3, read requests): advance on an
+// acknowledgement of the current packet, resend after 3, 5 and 7 silent
+// ticks, give up at 10.
+void Controller::PacingTick(Session session, TimerId timer, void (Controller::*send)(),
+                            Outcome noConnection, Outcome failed) {
+  if (session_ != session) {
+    host_.SetTimer(timer, false);
+    return;
+  }
+  if (!host_.PortOpen()) {
+    EndSession(noConnection);
+    return;
+  }
   if (ackReceived || currentPacket == 0) {
     if ((currentPacket == 0 || lastAckedPacket == currentPacket) && currentPacket < packetCount)
       ++currentPacket;
@@ -314,24 +327,16 @@ Controller::Step Controller::PacingStep(TimerId timer, void (Controller::*send)(
     ++retryCount;
   }
   if (retryCount == 3 || retryCount == 5 || retryCount == 7) (this->*send)();
-  if (retryCount >= 10) return Step::Failed;
-  return Step::Continue;
-}
-
-void Controller::Timer1Timer() {
-  if (session_ != Session::Upload) {
-    host_.SetTimer(TimerId::Timer1, false);
-    return;
-  }
-  if (!host_.PortOpen()) {
-    EndSession(Outcome::UploadNoConnection);
-    return;
-  }
-  if (PacingStep(TimerId::Timer1, &Controller::SendPackage) == Step::Failed) {
-    EndSession(Outcome::UploadFailed);
+  if (retryCount >= 10) {
+    EndSession(failed);
     return;
   }
   LetMessagesRun();
+}
+
+void Controller::Timer1Timer() {
+  PacingTick(Session::Upload, TimerId::Timer1, &Controller::SendPackage, Outcome::UploadNoConnection,
+             Outcome::UploadFailed);
 }
 
 void Controller::EndSession(Outcome outcome) {
@@ -447,19 +452,8 @@ void Controller::RequestPackage() {
 }
 
 void Controller::Timer3Timer() {
-  if (session_ != Session::Download) {
-    host_.SetTimer(TimerId::Timer3, false);
-    return;
-  }
-  if (!host_.PortOpen()) {
-    EndSession(Outcome::ReadNoConnection);
-    return;
-  }
-  if (PacingStep(TimerId::Timer3, &Controller::RequestPackage) == Step::Failed) {
-    EndSession(Outcome::ReadFailed);
-    return;
-  }
-  LetMessagesRun();
+  PacingTick(Session::Download, TimerId::Timer3, &Controller::RequestPackage, Outcome::ReadNoConnection,
+             Outcome::ReadFailed);
 }
 
 }  // namespace vyo

@@ -101,9 +101,8 @@ class Controller {
   void StartUpload(uint32_t type, const Bytes& data, const std::array<uint8_t, kTrailerSize>& trailer);
   void EndSession(Outcome outcome);
   void LetMessagesRun();
-  // Shared retry scheme of both sessions; `send` resends the current packet.
-  enum class Step { Continue, Failed };
-  Step PacingStep(TimerId timer, void (Controller::*send)());
+  void PacingTick(Session session, TimerId timer, void (Controller::*send)(), Outcome noConnection,
+                  Outcome failed);
 
   Host& host_;
   ControllerOptions options_;

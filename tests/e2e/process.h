@@ -95,15 +95,8 @@ class Sim {
   const std::string& path() const { return path_; }
   // Ends the unit (it saves its state); returns its exit code.
   int Stop() {
-    if (pid_ <= 0) return exit_;
-    kill(pid_, SIGTERM);
-    int status = 0;
-    waitpid(pid_, &status, 0);
-    close(outFd_);
-    close(errFd_);
-    pid_ = -1;
-    exit_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return exit_;
+    if (pid_ > 0) kill(pid_, SIGTERM);
+    return Wait();
   }
   // Waits for the unit to end by itself (e.g. after vanishing).
   int Wait() {
