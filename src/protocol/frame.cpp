@@ -5,6 +5,7 @@
 #include <ctime>
 #include <memory>
 #include <random>
+#include <stdexcept>
 
 namespace vyo {
 
@@ -15,6 +16,8 @@ uint32_t ByteSum(const uint8_t* data, size_t n) {
 }
 
 Bytes BuildFrame(uint8_t code, const uint8_t* payload, size_t n, uint8_t address) {
+  if (n + kFrameHeaderSize > kMaxLengthPlusHeader)
+    throw std::length_error("frame payload of " + std::to_string(n) + " bytes exceeds the frame limit");
   Bytes f;
   f.reserve(n + kFrameOverhead);
   f.push_back(kStartByte);

@@ -45,7 +45,8 @@ constexpr size_t kUploadHeaderSize = 6;  // token, packet number, packet count
 // 32-bit sum of the bytes, each taken as 0..255.
 uint32_t ByteSum(const uint8_t* data, size_t n);
 
-// Builds start byte, address, code, length, payload and checksum.
+// Builds start byte, address, code, length, payload and checksum. A payload
+// longer than a receiver accepts (1,019 bytes) throws std::length_error.
 Bytes BuildFrame(uint8_t code, const uint8_t* payload, size_t n,
                  uint8_t address = kToolAddress);
 inline Bytes BuildFrame(uint8_t code, const Bytes& payload,

@@ -9,9 +9,10 @@ void FrameReceiver::Reset() { pending_.clear(); }
 
 ReceiveResult FrameReceiver::Feed(const uint8_t* data, size_t n, uint64_t nowMs) {
   ReceiveResult r;
-  // A partial frame older than the read interval belongs to an answer
-  // that will not be completed any more.
-  if (!pending_.empty() && nowMs - lastMs_ > gapMs_) pending_.clear();
+  // A partial frame older than the read interval will not be completed any
+  // more: its start byte is dropped. The bytes behind it are searched again,
+  // since a stray start byte in noise may have hidden whole frames there.
+  if (!pending_.empty() && nowMs - lastMs_ > gapMs_) pending_.erase(pending_.begin());
   lastMs_ = nowMs;
   if (n == 0) {
     r.partialPending = !pending_.empty();

@@ -299,20 +299,26 @@ void Program::HandleWatch(uint64_t now) {
   alignas(inotify_event) char buf[4096];
   const ssize_t n = read(port_.watch, buf, sizeof buf);
   if (n <= 0) return;
-  const int before = port_.openers;
+  // Events one by one: a tool that opens the port, writes a frame and
+  // closes it at once (the start command) shows up as an open and a close
+  // in the same batch, and its frame must still reach the unit.
   for (char* p = buf; p < buf + n;) {
     const auto* e = reinterpret_cast<const inotify_event*>(p);
-    if (e->mask & IN_OPEN) ++port_.openers;
-    if (e->mask & (IN_CLOSE_WRITE | IN_CLOSE_NOWRITE)) port_.openers = std::max(0, port_.openers - 1);
     p += sizeof(inotify_event) + e->len;
-  }
-  if (before == 0 && port_.openers > 0) {
-    Say("port opened: unit plugged in");
-    unit_->PowerUp(now, kPlugDelayMs);
-  } else if (before > 0 && port_.openers == 0) {
-    Say("port closed: unit unplugged");
-    unit_->PowerDown();
-    std::erase_if(queue_, [](const Write& w) { return !w.vanish; });
+    if (e->mask & IN_OPEN) {
+      if (port_.openers++ == 0) {
+        Say("port opened: unit plugged in");
+        unit_->PowerUp(now, kPlugDelayMs);
+      }
+    }
+    if ((e->mask & (IN_CLOSE_WRITE | IN_CLOSE_NOWRITE)) && port_.openers > 0) {
+      if (--port_.openers == 0) {
+        ReadPort();  // what the tool wrote before closing
+        Say("port closed: unit unplugged");
+        unit_->PowerDown();
+        std::erase_if(queue_, [](const Write& w) { return !w.vanish; });
+      }
+    }
   }
 }
 

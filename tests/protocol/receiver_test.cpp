@@ -93,6 +93,7 @@ TEST(Receiver, OversizeLengthAndBadChecksumAreDroppedAndTheSearchResumes) {
   // The largest acceptable frame still passes.
   FrameReceiver r2;
   EXPECT_EQ(Feed(r2, BuildFrame(kCodeRead, Bytes(1019, 1), kUnitAddress)).frames.size(), 1u);
+  EXPECT_THROW(BuildFrame(kCodeRead, Bytes(1020, 1)), std::length_error);
 }
 
 TEST(Receiver, WrongAddressIsCountedNotDelivered) {
@@ -129,13 +130,27 @@ TEST(Receiver, PartialFrameIsDroppedAfterTheReadIntervalAndOnReset) {
   // 201 ms later: the old beginning is gone; the tail alone is garbage.
   ReceiveResult late = r.Feed(f.data() + 4, f.size() - 4, 1201);
   EXPECT_TRUE(late.frames.empty());
-  EXPECT_TRUE(late.badStart);
+  EXPECT_FALSE(late.partialPending);
   // Exactly 200 ms still completes it.
   r.Feed(f.data(), 4, 2000);
   EXPECT_EQ(r.Feed(f.data() + 4, f.size() - 4, 2200).frames.size(), 1u);
   r.Feed(f.data(), 4, 3000);
   r.Reset();
   EXPECT_FALSE(r.PartialPending());
+}
+
+TEST(Receiver, StrayStartByteDoesNotHideAWholeFrameBehindIt) {
+  // Noise that looks like the header of a 16-byte frame, then a whole
+  // acknowledgement: the acknowledgement waits inside the would-be frame.
+  FrameReceiver r;
+  const Bytes event = Cat({Bytes{0xBC, 0x00, 0x00, 0x00, 0x10}, Ack(1)});
+  EXPECT_TRUE(Feed(r, event, 1000).frames.empty());
+  // When the would-be frame times out, what was behind its start byte is
+  // searched again and the acknowledgement comes out, before the new one.
+  ReceiveResult later = Feed(r, Ack(2), 1300);
+  ASSERT_EQ(later.frames.size(), 2u);
+  EXPECT_EQ(later.frames[0].payload[1], 1);
+  EXPECT_EQ(later.frames[1].payload[1], 2);
 }
 
 }  // namespace
