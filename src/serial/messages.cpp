@@ -1,6 +1,14 @@
 #include "serial/messages.h"
 
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <system_error>
 
 namespace vyo::commsg {
@@ -9,6 +17,39 @@ namespace {
 std::string OsText(int err) {
   if (err == 0) return "erro desconhecido";
   return std::generic_category().message(err);
+}
+
+// The program holding the port's lock, as "vyotool-cli (pid 1234)", from
+// the kernel's list of file locks; empty when nobody holds one we can see.
+std::string LockHolder(const std::string& path) {
+  struct stat st{};
+  if (stat(path.c_str(), &st) != 0) return {};
+  char key[64];
+  std::snprintf(key, sizeof key, "%02x:%02x:%llu", major(st.st_dev), minor(st.st_dev),
+                static_cast<unsigned long long>(st.st_ino));
+  std::ifstream locks("/proc/locks");
+  std::string line;
+  while (std::getline(locks, line)) {
+    // "1: FLOCK  ADVISORY  WRITE 1234 00:1a:7 0 EOF"; waiters carry "->".
+    std::istringstream in(line);
+    std::string id, kind, mode, access, pid, where;
+    if (!(in >> id >> kind >> mode >> access >> pid >> where) || kind != "FLOCK" || where != key) continue;
+    std::string name;
+    std::ifstream comm("/proc/" + pid + "/comm");
+    std::getline(comm, name);
+    return (name.empty() ? "" : name + " ") + "(pid " + pid + ")";
+  }
+  return {};
+}
+
+// The group that may open the port, when its permissions say so; the
+// serial ports of a Debian system belong to "dialout".
+std::string PortGroup(const std::string& path) {
+  struct stat st{};
+  if (stat(path.c_str(), &st) == 0 && st.st_gid != 0 && (st.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP)) {
+    if (const group* g = getgrgid(st.st_gid)) return g->gr_name;
+  }
+  return "dialout";
 }
 
 }  // namespace
@@ -27,17 +68,29 @@ EComPort OpenFailed(const std::string& path, int err) {
              "e escolha a porta de novo na lista.";
       break;
     case EACCES:
-    case EPERM:
-      text = "Sem permissão para abrir a porta " + path + "; adicione seu usuário ao grupo "
-             "dialout (sudo usermod -aG dialout $USER) e entre de novo na sessão.";
+    case EPERM: {
+      const std::string group = PortGroup(path);
+      text = "Sem permissão para abrir a porta " + path + "; adicione seu usuário ao grupo " + group +
+             " (sudo usermod -aG " + group + " $USER) e entre de novo na sessão.";
       break;
+    }
     case EBUSY:
 #if EWOULDBLOCK != EAGAIN
     case EWOULDBLOCK:
 #endif
-    case EAGAIN:
-      text = "A porta " + path + " está ocupada: outro programa está com ela aberta (por "
-             "exemplo um gerenciador de modem testando portas novas); feche-o e tente de novo.";
+    case EAGAIN: {
+      const std::string holder = LockHolder(path);
+      if (!holder.empty())
+        text = "A porta " + path + " está ocupada: o programa " + holder +
+               " está com ela aberta; feche-o e tente de novo.";
+      else
+        text = "A porta " + path + " está ocupada: outro programa está com ela aberta (por "
+               "exemplo um gerenciador de modem testando portas novas); feche-o e tente de novo.";
+      break;
+    }
+    case EIO:
+      text = "A porta " + path + " não responde; o aparelho foi desconectado? Reconecte o cabo USB "
+             "e escolha a porta de novo na lista.";
       break;
     case ENOTTY:
       text = path + " não é uma porta serial; escolha a porta do aparelho na lista.";
