@@ -177,6 +177,7 @@ UploadMeasurement MeasureFirmwareUpload(MainWindow& window, const QString& port,
   loop.exec();
   QObject::disconnect(watch);
   progress->removeEventFilter(&painter);
+  m.progressPaints = painter.paints;
   window.ClosePort();
   return m;
 }

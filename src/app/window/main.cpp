@@ -33,7 +33,7 @@ int main(int argc, char** argv) {
 
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("VyoTool"));
-  QApplication::setApplicationVersion(QStringLiteral("2.42C"));
+  QApplication::setApplicationVersion(QStringLiteral("2.42.C"));
   QApplication::setDesktopFileName(QStringLiteral("vyotool"));
 
   QCommandLineParser parser;

@@ -299,7 +299,9 @@ void MainWindow::UpdateControls() {
   connect_->setText(open ? QStringLiteral("Desconectar") : QStringLiteral("Conectar"));
   fwTx_->setEnabled(open && !busy);
   fwJump_->setEnabled(open && !busy);
-  getConfig_->setEnabled(open && !busy);
+  // The record's address comes with the identification: reading before
+  // it would read the wrong place and take it for an invalid record.
+  getConfig_->setEnabled(open && !busy && controller().identified());
   setConfig_->setEnabled(open && !busy && configReady_);
   fwFile_->setEnabled(!busy);
   fwBuiltin_->setEnabled(!busy && firmwareFromFile_);
@@ -343,6 +345,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
       return;
     }
   }
+  closing_ = true;
   service_->hide();
   ClosePort();
   event->accept();
@@ -370,6 +373,12 @@ void MainWindow::Log(const std::string& text, bool red) {
 void MainWindow::ShowMessage(const std::string& caption, const std::string& text, BoxIcon icon) {
   UpdateControls();
   QString body = FromStd(text);
+  if (closing_) {
+    // The technician chose to leave mid-transfer: the interrupted
+    // transfer's box would only hold the window up.
+    Log(caption + ": " + text, true);
+    return;
+  }
   if (messageHook_) {
     messageHook_(FromStd(caption), body, icon);
     return;
@@ -417,6 +426,7 @@ void MainWindow::UnitIdentified(const UnitInfo& unit) {
   service_->AddUnit(unit);
   unitText_ = QStringLiteral("Vyo v%1  Id %2").arg(FromStd(unit.VersionText()), FromStd(unit.IdText()));
   activity_.clear();
+  UpdateControls();
   UpdateStatus();
 }
 

@@ -23,7 +23,7 @@ namespace vyo {
 class ConfigPanel;
 class ServicePanel;
 
-// "VyoTool v2.42C"
+// "VyoTool v2.42.C"
 QString WindowTitle();
 
 struct WindowOptions {
@@ -121,6 +121,7 @@ class MainWindow : public QMainWindow, public QtHost {
   bool configReady_ = false;  // a read succeeded or a write ended
   bool firmwareFromFile_ = false;
   bool logStarted_ = false;
+  bool closing_ = false;
   QString connectedPath_;
   QString unitText_;
   QString activity_;

@@ -12,7 +12,16 @@
 namespace vyo {
 namespace {
 enum Column { kId, kVersion, kTime, kDescription, kColumns };
+
+// The identification texts are fixed-width fields that may be padded with
+// zeros or hold other control bytes: show only what prints.
+QString Printable(const std::string& text) {
+  QString out;
+  for (const QChar c : QString::fromStdString(text))
+    if (c.isPrint()) out += c;
+  return out.simplified();
 }
+}  // namespace
 
 ServicePanel::ServicePanel(QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("ServicePanel"));
@@ -59,7 +68,7 @@ void ServicePanel::AddUnit(const UnitInfo& unit, const QDateTime& when) {
     table_->setItem(row, kDescription, new QTableWidgetItem);
   }
   table_->item(row, kTime)->setText(when.toString(QStringLiteral("dd/MM/yyyy HH:mm:ss")));
-  table_->item(row, kDescription)->setText(QString::fromStdString(unit.Description()).trimmed());
+  table_->item(row, kDescription)->setText(Printable(unit.Description()));
   table_->resizeColumnsToContents();
 }
 
