@@ -92,7 +92,11 @@ MainWindow::MainWindow(WindowOptions options, QWidget* parent) : QMainWindow(par
   status_ = new QLabel(this);
   status_->setObjectName(QStringLiteral("L_Status"));
   status_->setContentsMargins(6, 0, 0, 0);
-  progress_ = new QProgressBar(this);
+  auto* progressHolder = new QWidget(this);
+  auto* progressLayout = new QHBoxLayout(progressHolder);
+  progressLayout->setContentsMargins(0, 2, 9, 2);
+  progress_ = new QProgressBar(progressHolder);
+  progressLayout->addWidget(progress_);
   progress_->setObjectName(QStringLiteral("ProgressBar1"));
   progress_->setRange(0, 100);
   progress_->setValue(0);
@@ -100,7 +104,7 @@ MainWindow::MainWindow(WindowOptions options, QWidget* parent) : QMainWindow(par
   progress_->setTextVisible(false);
   progress_->setFixedWidth(340);
   statusBar()->addWidget(status_, 1);
-  statusBar()->addPermanentWidget(progress_);
+  statusBar()->addPermanentWidget(progressHolder);
   statusBar()->setSizeGripEnabled(false);
 
   service_ = new ServicePanel(this);
