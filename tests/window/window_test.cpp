@@ -124,6 +124,10 @@ TEST_F(WindowTest, PortListFailuresAreSilentAndOnlyAStartUpListingSelects) {
   ports->hidePopup();
   EXPECT_EQ(ports->currentPath(), QStringLiteral("/dev/pts/7"));
   EXPECT_EQ(ports->count(), 3);
+  // A bare name is the device under /dev: the listed item is chosen.
+  t.w.SelectPort(QStringLiteral("ttyUSB0"));
+  EXPECT_EQ(ports->currentPath(), QStringLiteral("/dev/ttyUSB0"));
+  EXPECT_EQ(ports->count(), 3);
 }
 
 TEST_F(WindowTest, EveryPanelValueHasItsNamedControlAndRoundTrips) {

@@ -34,7 +34,9 @@ bool PortComboBox::Refill() {
 
 QString PortComboBox::currentPath() const { return currentIndex() < 0 ? QString() : currentData().toString(); }
 
-void PortComboBox::SelectPath(const QString& path) {
+void PortComboBox::SelectPath(const QString& given) {
+  // A bare device name ("ttyACM0") is the device under /dev.
+  const QString path = given.contains('/') ? given : QStringLiteral("/dev/") + given;
   int index = findData(path);
   if (index < 0) {
     extra_.append(path);

@@ -25,8 +25,9 @@ class PortComboBox : public QComboBox {
   bool Refill();
   // The device path of the chosen item, empty when none.
   QString currentPath() const;
-  // Chooses `path`, adding it to the list when it is not there (a port
-  // given by path, such as a pseudo-terminal, that the listing omits).
+  // Chooses `path` ("ttyACM0" stands for /dev/ttyACM0), adding it to the
+  // list when it is not there (a port given by path, such as a
+  // pseudo-terminal, that the listing omits).
   void SelectPath(const QString& path);
 
   static QString ItemText(const PortInfo& port);
