@@ -1,11 +1,9 @@
 #include "app/window/main_window.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -132,7 +130,7 @@ MainWindow::MainWindow(WindowOptions options, QWidget* parent) : QMainWindow(par
   UpdateStatus();
 }
 
-MainWindow::~MainWindow() { messageHook_ = nullptr; }
+MainWindow::~MainWindow() = default;
 
 QWidget* MainWindow::BuildConnection() {
   auto* box = new QGroupBox(QStringLiteral("Conexão"), this);
