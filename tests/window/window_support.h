@@ -1,4 +1,4 @@
-// Helpers for the window's tests: the application object on the offscreen
+// Support for the window's tests: the application object on the offscreen
 // platform, waiting on the event loop for a condition, and the simulated
 // unit as a child process with its state file.
 #pragma once

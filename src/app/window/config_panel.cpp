@@ -15,7 +15,7 @@
 namespace vyo {
 namespace {
 
-struct EditSpec {
+struct EditDef {
   const char* name;   // "ED_VMX"; its up/down control is "UD_VMX"
   const char* label;
   const char* hint;   // tooltip: the name the validation uses and the range
@@ -24,16 +24,16 @@ struct EditSpec {
 
 // Box slots: buzzer on entry, on exit, during; event on entry, on exit.
 // An empty name leaves the slot out.
-struct GroupSpec {
+struct GroupDef {
   const char* name;  // "GB_VMX"
   const char* title;
-  std::vector<EditSpec> edits;
+  std::vector<EditDef> edits;
   const char* boxes[5];
   const char* note = nullptr;
 };
 
-const std::vector<GroupSpec>& Groups() {
-  static const std::vector<GroupSpec> groups = {
+const std::vector<GroupDef>& Groups() {
+  static const std::vector<GroupDef> groups = {
       {"GB_VMX", "Velocidade",
        {{"ED_VMX", "Velocidade (km/h)", "[Velocidade] até 150 km/h", 1, 250, 1},
         {"ED_TVMX", "Tempo validação (s)", "[Tempo validação Velocidade] até 60 s", 0, 60, 1}},
@@ -71,19 +71,19 @@ const std::vector<GroupSpec>& Groups() {
   return groups;
 }
 
-QLineEdit* AddEdit(QGridLayout* grid, int row, const EditSpec& spec, QWidget* parent, QList<QLabel*>& labels) {
-  auto* label = new QLabel(QString::fromUtf8(spec.label), parent);
-  QString labelName = QString::fromLatin1(spec.name);
+QLineEdit* AddEdit(QGridLayout* grid, int row, const EditDef& def, QWidget* parent, QList<QLabel*>& labels) {
+  auto* label = new QLabel(QString::fromUtf8(def.label), parent);
+  QString labelName = QString::fromLatin1(def.name);
   label->setObjectName(labelName.replace(0, 3, QStringLiteral("L_")));
   auto* edit = new QLineEdit(parent);
-  edit->setObjectName(QString::fromLatin1(spec.name));
-  edit->setToolTip(QString::fromUtf8(spec.hint));
+  edit->setObjectName(QString::fromLatin1(def.name));
+  edit->setToolTip(QString::fromUtf8(def.hint));
   edit->setMaxLength(6);
   edit->setAlignment(Qt::AlignRight);
   edit->setFixedWidth(edit->fontMetrics().horizontalAdvance(QStringLiteral("000000")) + 14);
   label->setBuddy(edit);
-  auto* ud = new UpDown(edit, spec.min, spec.max, spec.step, parent);
-  QString udName = QString::fromLatin1(spec.name);
+  auto* ud = new UpDown(edit, def.min, def.max, def.step, parent);
+  QString udName = QString::fromLatin1(def.name);
   ud->setObjectName(udName.replace(0, 3, QStringLiteral("UD_")));
   grid->addWidget(label, row, 0);
   auto* pair = new QHBoxLayout;
@@ -102,22 +102,22 @@ QCheckBox* AddBox(const char* name, const QString& text, QWidget* parent) {
   return box;
 }
 
-QGroupBox* BuildGroup(const GroupSpec& spec, QWidget* parent, QList<QLabel*>& labels) {
-  auto* group = new QGroupBox(QString::fromUtf8(spec.title), parent);
-  group->setObjectName(QString::fromLatin1(spec.name));
-  if (spec.note) group->setToolTip(QString::fromUtf8(spec.note));
+QGroupBox* BuildGroup(const GroupDef& def, QWidget* parent, QList<QLabel*>& labels) {
+  auto* group = new QGroupBox(QString::fromUtf8(def.title), parent);
+  group->setObjectName(QString::fromLatin1(def.name));
+  if (def.note) group->setToolTip(QString::fromUtf8(def.note));
   auto* grid = new QGridLayout(group);
   grid->setHorizontalSpacing(6);
   grid->setVerticalSpacing(3);
   int row = 0;
-  for (const EditSpec& e : spec.edits) AddEdit(grid, row++, e, group, labels);
+  for (const EditDef& e : def.edits) AddEdit(grid, row++, e, group, labels);
 
-  const bool twoBoxes = !*spec.boxes[1] && !*spec.boxes[2] && !*spec.boxes[4];
+  const bool twoBoxes = !*def.boxes[1] && !*def.boxes[2] && !*def.boxes[4];
   if (twoBoxes) {
     // One buzzer and one event box: a single row.
     auto* line = new QHBoxLayout;
-    line->addWidget(AddBox(spec.boxes[0], QStringLiteral("Buzzer"), group));
-    line->addWidget(AddBox(spec.boxes[3], QStringLiteral("Evento"), group));
+    line->addWidget(AddBox(def.boxes[0], QStringLiteral("Buzzer"), group));
+    line->addWidget(AddBox(def.boxes[3], QStringLiteral("Evento"), group));
     line->addStretch(1);
     grid->addLayout(line, row++, 0, 1, 4);
   } else {
@@ -128,7 +128,7 @@ QGroupBox* BuildGroup(const GroupSpec& spec, QWidget* parent, QList<QLabel*>& la
       labels.append(label);
       auto* line = new QHBoxLayout;
       for (int slot = kind * 3; slot < (kind == 0 ? 3 : 5); ++slot)
-        if (*spec.boxes[slot]) line->addWidget(AddBox(spec.boxes[slot], QString::fromUtf8(kTexts[slot]), group));
+        if (*def.boxes[slot]) line->addWidget(AddBox(def.boxes[slot], QString::fromUtf8(kTexts[slot]), group));
       line->addStretch(1);
       grid->addLayout(line, row++, 1, 1, 3);
     }
