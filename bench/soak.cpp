@@ -476,11 +476,12 @@ struct Tally {
   int failuresExpected = 0, failuresChaos = 0;
   uint64_t faults = 0;
   std::map<std::string, uint64_t> faultsByKind;
-  std::map<std::string, int> byOp;
+  std::map<std::string, int> byOp, byExpect;
 
   void Add(const RunRecord& r) {
     ++runs;
     ++byOp[OpName(r.op)];
+    ++byExpect[ExpectName(r.expect)];
     faults += r.faults;
     for (const auto& [kind, n] : r.faultsByKind) faultsByKind[kind] += n;
     switch (r.verdict) {
@@ -616,6 +617,13 @@ int Main(int argc, char** argv) {
     sep = ", ";
   }
   std::printf(") in %.0f s\n", wall);
+  std::printf("expected:");
+  sep = " ";
+  for (const auto& [expect, n] : t.byExpect) {
+    std::printf("%s%s: %d", sep, expect.c_str(), n);
+    sep = "; ";
+  }
+  std::printf("\n");
   std::printf("faults injected %llu (", (unsigned long long)t.faults);
   sep = "";
   for (const auto& [kind, n] : t.faultsByKind) {
