@@ -20,6 +20,7 @@ ReceiveResult FrameReceiver::Feed(const uint8_t* data, size_t n, uint64_t nowMs)
   }
 
   const bool hadPending = !pending_.empty();
+  const size_t earlierBytes = pending_.size();
   if (!hadPending && data[0] != kStartByte) r.badStart = true;
 
   Bytes& buf = pending_;
@@ -62,6 +63,7 @@ ReceiveResult FrameReceiver::Feed(const uint8_t* data, size_t n, uint64_t nowMs)
       fr.code = f[2];
       fr.payload.assign(f + kFrameHeaderSize, f + kFrameHeaderSize + length);
       r.frames.push_back(std::move(fr));
+      if (pos + total <= earlierBytes) ++r.earlierFrames;
     }
     pos += total;
   }

@@ -25,6 +25,10 @@ struct ReceiveResult {
   bool badStart = false;       // did not start with 0xBC and no frame was pending
   bool extraBytes = false;     // more than one frame, or bytes after a frame
   bool partialPending = false; // a started frame waits for more bytes
+  // How many of `frames`, from the first, lay whole in bytes of earlier
+  // events: found again behind a start byte dropped when its frame timed
+  // out. They were sent before anything written since those bytes came.
+  size_t earlierFrames = 0;
 };
 
 class FrameReceiver {

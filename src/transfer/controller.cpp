@@ -81,7 +81,13 @@ void Controller::VCPRxChar(int count) {
     if (!r.partialPending && session_ == Session::Upload && host_.TimerEnabled(TimerId::Timer1))
       Timer1Timer();
   }
-  for (const Frame& f : r.frames) Dispatch(f);
+  // Frames are dispatched in order, and one of them may send the next
+  // packet: those behind it in this event arrived before it went out.
+  const uint64_t event = ++rxEvents_;
+  for (size_t i = 0; i < r.frames.size(); ++i) {
+    dispatchEvent_ = i < r.earlierFrames ? 0 : event;
+    Dispatch(r.frames[i]);
+  }
 }
 
 void Controller::Dispatch(const Frame& f) {
@@ -152,6 +158,11 @@ void Controller::HandleAck(const Bytes& payload) {
   const uint32_t k = GetBE16(payload.data());
   // A repeat of the acknowledgement already handled changes nothing.
   if (k == lastAckedPacket) return;
+  // The packet being sent cannot be acknowledged by a unit that has not
+  // received it: while every write of it has failed, or by bytes that
+  // arrived before it first went out. Such an acknowledgement is not
+  // believed, and the pacing sends the packet again.
+  if (k == currentPacket && (!packetWritten_ || dispatchEvent_ <= packetSentEvent_)) return;
   lastAckedPacket = k;
   if (k == packetCount && currentPacket == packetCount) {
     // The closing packet went out and was acknowledged.
@@ -276,6 +287,7 @@ void Controller::TxInit() {
   sessionToken = ids_.NewTransferIdentifier(0xFFFF);
   nackCount = code10Count = code15Count = code20Count = 0;
   updatingLogged_ = false;
+  packetWritten_ = false;
   receiver_.Reset();
   if (host_.PortOpen()) host_.Log("Iniciando atualização...");
   Timer1Timer();
@@ -295,7 +307,11 @@ void Controller::SendPackage() {
     payload.insert(payload.end(), trailerBytes.begin(), trailerBytes.end());
   }
   const Bytes frame = BuildFrame(uint8_t(transferType), payload);
-  if (host_.PortOpen()) host_.PortWrite(frame.data(), frame.size());
+  if (host_.PortOpen() && host_.PortWrite(frame.data(), frame.size()) == frame.size() &&
+      !packetWritten_) {
+    packetWritten_ = true;
+    packetSentEvent_ = rxEvents_;
+  }
   host_.SetProgress(int(currentPacket));
   LetMessagesRun();
 }
@@ -315,8 +331,10 @@ void Controller::PacingTick(Session session, TimerId timer, void (Controller::*s
     return;
   }
   if (ackReceived || currentPacket == 0) {
-    if ((currentPacket == 0 || lastAckedPacket == currentPacket) && currentPacket < packetCount)
+    if ((currentPacket == 0 || lastAckedPacket == currentPacket) && currentPacket < packetCount) {
       ++currentPacket;
+      packetWritten_ = false;
+    }
     // Cleared before the send: an acknowledgement handled while the send
     // lets pending events run belongs to this packet and must not be lost.
     ackReceived = false;

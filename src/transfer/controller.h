@@ -117,6 +117,12 @@ class Controller {
   Bytes configBuffer_;
   std::array<bool, 5> blockReceived_{};
   bool updatingLogged_ = false;
+  // The current upload packet's frame was written whole at least once,
+  // first after `packetSentEvent_` receive events.
+  bool packetWritten_ = false;
+  uint64_t packetSentEvent_ = 0;
+  uint64_t rxEvents_ = 0;      // receive events read so far
+  uint64_t dispatchEvent_ = 0; // the event of the frame being dispatched; 0: earlier
   int messageDepth_ = 0;
 };
 

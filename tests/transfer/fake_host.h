@@ -43,6 +43,8 @@ class FakeHost : public Host {
   // ProcessMessages delivers received bytes that are due (as a real event
   // loop would); off to model a unit slower than the handlers.
   bool deliverInProcessMessages = true;
+  // The next writes fail: nothing goes out and 0 is returned.
+  int failWrites = 0;
 
   // Bytes arriving as one receive event at `at` (default: now).
   void Deliver(Bytes bytes, uint64_t at) { rx_.push_back({at, std::move(bytes)}); SortRx(); }
@@ -78,6 +80,10 @@ class FakeHost : public Host {
   // Host
   bool PortOpen() override { return open; }
   size_t PortWrite(const uint8_t* d, size_t n) override {
+    if (failWrites > 0) {
+      --failWrites;
+      return 0;
+    }
     Bytes b(d, d + n);
     writes.push_back({now, b});
     if (onWrite) onWrite(b);
