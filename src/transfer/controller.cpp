@@ -211,9 +211,14 @@ void Controller::HandleReadAnswer(const Bytes& payload) {
   if (offset + n > kRecordSize) return;
   const uint32_t k = uint32_t(offset / kReadBlockSize) + 1;
   if (k == lastAckedPacket) return;  // a repeat of the answer already handled
-  std::copy(payload.begin() + 6, payload.begin() + 6 + n, configBuffer_.begin() + offset);
-  const uint32_t blockSize = k == kRecordBlocks ? kLastBlockSize : kReadBlockSize;
-  if (offset == uint64_t(k - 1) * kReadBlockSize && n == blockSize) blockReceived_[k - 1] = true;
+  // Only blocks this read has asked for are stored: an answer left over from
+  // an earlier read may hold what the record was before a write. Either
+  // way, an answer for another block makes the current request go again.
+  if (blockRequested_[k - 1]) {
+    std::copy(payload.begin() + 6, payload.begin() + 6 + n, configBuffer_.begin() + offset);
+    const uint32_t blockSize = k == kRecordBlocks ? kLastBlockSize : kReadBlockSize;
+    if (offset == uint64_t(k - 1) * kReadBlockSize && n == blockSize) blockReceived_[k - 1] = true;
+  }
   lastAckedPacket = k;
 
   bool all = true;
@@ -451,6 +456,7 @@ void Controller::B_GetConfigClick() {
   currentPacket = 0;
   nackCount = code10Count = code15Count = code20Count = 0;
   blockReceived_.fill(false);
+  blockRequested_.fill(false);
   std::fill(configBuffer_.begin(), configBuffer_.end(), 0xFF);
   receiver_.Reset();
   PanelValues values = host_.ReadPanel();
@@ -465,7 +471,9 @@ void Controller::RequestPackage() {
   PutBE32(payload, (currentPacket - 1) * kReadBlockSize + baseAddress);
   PutBE16(payload, currentPacket >= packetCount && kLastBlockSize > 0 ? kLastBlockSize : kReadBlockSize);
   const Bytes frame = BuildFrame(kCodeRead, payload);
-  if (host_.PortOpen()) host_.PortWrite(frame.data(), frame.size());
+  if (host_.PortOpen() && host_.PortWrite(frame.data(), frame.size()) == frame.size() &&
+      currentPacket >= 1 && currentPacket <= kRecordBlocks)
+    blockRequested_[currentPacket - 1] = true;
   LetMessagesRun();
 }
 

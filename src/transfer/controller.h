@@ -116,6 +116,7 @@ class Controller {
   UnitInfo unit_;
   Bytes configBuffer_;
   std::array<bool, 5> blockReceived_{};
+  std::array<bool, 5> blockRequested_{};  // read requests of this read that went out
   bool updatingLogged_ = false;
   // The current upload packet's frame was written whole at least once,
   // first after `packetSentEvent_` receive events.

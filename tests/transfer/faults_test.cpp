@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <set>
 
 #include "unit_model.h"
 
@@ -76,6 +77,31 @@ TEST(UnitFaults, FramesFoundAgainBehindATimedOutStartByteCannotAcknowledgeLaterP
   EXPECT_TRUE(t.ctl.UploadRunning());
   t.Answer(AckFrame(2));
   EXPECT_TRUE(t.host.Logged(kDone));
+}
+
+TEST(UnitFaults, ReadStoresOnlyTheBlocksItAskedFor) {
+  Rig rig;
+  rig.Identify(MakeUnit(4, 0, 2, 42), false);
+  PanelValues values = DefaultPanel();
+  values.ED_VMX = "99";
+  rig.unit.record = BuildRecord(values);
+  rig.unit.delayMs = 50;
+  // Answers for blocks 2 to 5 left over from an earlier read, arriving
+  // before they are asked for.
+  for (uint32_t k = 2; k <= 5; ++k) {
+    Bytes p;
+    PutBE32(p, 0x0803F000 + (k - 1) * 500);
+    PutBE16(p, k == 5 ? 32 : 500);
+    p.resize(p.size() + (k == 5 ? 32 : 500), 0x00);
+    rig.host.Deliver(UnitFrame(kCodeRead, p));
+  }
+  rig.ctl.B_GetConfigClick();
+  rig.host.RunUntilIdle();
+  std::set<std::pair<uint32_t, uint32_t>> asked(rig.unit.readRequests.begin(), rig.unit.readRequests.end());
+  EXPECT_EQ(asked.size(), 5u) << "every block asked for";
+  EXPECT_EQ(rig.ctl.configBuffer(), rig.unit.record);
+  EXPECT_EQ(rig.host.panel.ED_VMX, "99");
+  EXPECT_EQ(rig.host.outcomes.back(), Outcome::ReadDone);
 }
 
 }  // namespace
