@@ -285,6 +285,7 @@ void Controller::TxInit() {
   }
   host_.SetTimer(TimerId::Timer3, false);
   session_ = Session::Upload;
+  ++sessionSerial_;
   packetCount = uint32_t(count);
   host_.SetProgressMax(int(packetCount));
   lastAckedPacket = kNoPacket;
@@ -335,6 +336,7 @@ void Controller::PacingTick(Session session, TimerId timer, void (Controller::*s
     EndSession(noConnection);
     return;
   }
+  const uint32_t serial = sessionSerial_;
   if (ackReceived || currentPacket == 0) {
     if ((currentPacket == 0 || lastAckedPacket == currentPacket) && currentPacket < packetCount) {
       ++currentPacket;
@@ -349,7 +351,15 @@ void Controller::PacingTick(Session session, TimerId timer, void (Controller::*s
   } else {
     ++retryCount;
   }
-  if (retryCount == 3 || retryCount == 5 || retryCount == 7) (this->*send)();
+  // A send lets pending events run, and a tick or an answer handled there
+  // may have ended this session (and another may have begun): this tick
+  // then has nothing left to do, and must not end a session a second time.
+  const auto stillRunning = [this, session, serial] { return session_ == session && sessionSerial_ == serial; };
+  if (!stillRunning()) return;
+  if (retryCount == 3 || retryCount == 5 || retryCount == 7) {
+    (this->*send)();
+    if (!stillRunning()) return;
+  }
   if (retryCount >= 10) {
     EndSession(failed);
     return;
@@ -450,6 +460,7 @@ void Controller::B_SetConfigClick() {
 void Controller::B_GetConfigClick() {
   host_.SetTimer(TimerId::Timer1, false);
   session_ = Session::Download;
+  ++sessionSerial_;
   packetCount = kRecordBlocks;
   host_.SetProgressMax(int(kRecordBlocks));
   lastAckedPacket = kNoPacket;

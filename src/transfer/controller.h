@@ -111,6 +111,7 @@ class Controller {
   FirmwareImage firmware_;
 
   Session session_ = Session::None;
+  uint32_t sessionSerial_ = 0;  // counts the sessions started
   Bytes source_;  // the block being uploaded
   bool identified_ = false;
   UnitInfo unit_;

@@ -104,5 +104,20 @@ TEST(UnitFaults, ReadStoresOnlyTheBlocksItAskedFor) {
   EXPECT_EQ(rig.host.outcomes.back(), Outcome::ReadDone);
 }
 
+TEST(UnitFaults, SessionEndsOnceWhenATickNestedInAResendEndsIt) {
+  Rig rig;
+  rig.unit.silent = true;
+  rig.ctl.B_SetConfigClick();
+  rig.host.Advance(3000);  // six silent ticks
+  ASSERT_EQ(rig.ctl.retryCount, 6u);
+  // Four short chunks at once: the first is the seventh tick, whose resend
+  // lets the other three run as ticks eight to ten.
+  for (int i = 0; i < 4; ++i) rig.host.Deliver(Bytes{0x01, 0x02}, rig.host.now + 1);
+  rig.host.RunUntilIdle();
+  EXPECT_EQ(rig.host.boxes.size(), 1u);
+  EXPECT_EQ(std::count(rig.host.outcomes.begin(), rig.host.outcomes.end(), Outcome::UploadFailed), 1);
+  EXPECT_FALSE(rig.ctl.Busy());
+}
+
 }  // namespace
 }  // namespace vyo::test
