@@ -44,6 +44,12 @@ void Controller::LetMessagesRun() {
 }
 
 void Controller::PortOpened() {
+  // A session still running belongs to the connection closed before: its
+  // tick had not noticed yet. It ends now, with its no-connection error,
+  // so that it neither goes on over the new connection nor is overrun by
+  // what the new identification starts.
+  if (session_ == Session::Upload) EndSession(Outcome::UploadNoConnection);
+  else if (session_ == Session::Download) EndSession(Outcome::ReadNoConnection);
   identified_ = false;
   receiver_.Reset();
 }
@@ -120,7 +126,9 @@ void Controller::HandleIdentification(const Bytes& payload) {
     return;
   }
   unit_ = *info;
-  baseAddress = unit_.baseAddress;
+  // A read in progress goes on at the address it started with; the next
+  // read takes the new one.
+  if (session_ != Session::Download) baseAddress = unit_.baseAddress;
   host_.Log(unit_.LogLine());
   // Marked before the gate acts: the unit repeats its identification until
   // it sees a frame, and a repeat handled while the first transfer starts
@@ -132,7 +140,9 @@ void Controller::HandleIdentification(const Bytes& payload) {
 }
 
 void Controller::FollowGate() {
-  if (!identified_) return;
+  // One session at a time: an identification handled while a transfer
+  // runs (a new connection opened under it) starts nothing over it.
+  if (!identified_ || Busy()) return;
   switch (VersionGate(unit_.major, unit_.release, unit_.build)) {
     case GateAction::ReadConfigDiscontinued:
       host_.Log(
@@ -459,6 +469,7 @@ void Controller::B_SetConfigClick() {
 
 void Controller::B_GetConfigClick() {
   host_.SetTimer(TimerId::Timer1, false);
+  if (identified_) baseAddress = unit_.baseAddress;
   session_ = Session::Download;
   ++sessionSerial_;
   packetCount = kRecordBlocks;

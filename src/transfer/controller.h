@@ -51,7 +51,9 @@ class Controller {
   void B_SetConfigClick();
   // The front end closed the port because the device went away.
   void PortLost();
-  // A port was opened: a new connection, nothing identified yet.
+  // A port was opened: a new connection, nothing identified yet. A session
+  // left running from the previous connection ends with its no-connection
+  // error.
   void PortOpened();
   // Acts on the identified unit's version: firmware upload, configuration
   // read, or nothing. Runs by itself after an identification when the

@@ -119,5 +119,46 @@ TEST(UnitFaults, SessionEndsOnceWhenATickNestedInAResendEndsIt) {
   EXPECT_FALSE(rig.ctl.Busy());
 }
 
+TEST(Connection, ReopeningThePortEndsTheSessionOfThePreviousConnection) {
+  Rig rig;
+  rig.Identify(MakeUnit(4, 0, 2, 42), false);
+  rig.unit.record = BuildRecord(DefaultPanel());
+  rig.unit.silent = true;
+  rig.ctl.B_GetConfigClick();
+  // Closed and opened again before the read's tick noticed.
+  rig.host.open = false;
+  rig.host.Advance(50);
+  rig.host.open = true;
+  rig.ctl.PortOpened();
+  EXPECT_FALSE(rig.ctl.Busy());
+  EXPECT_FALSE(rig.ctl.identified());
+  ASSERT_EQ(rig.host.boxes.size(), 1u);
+  EXPECT_EQ(rig.host.boxes[0].caption, "ERRO #0x03");
+  EXPECT_EQ(rig.host.outcomes.back(), Outcome::ReadNoConnection);
+  // The new connection works as usual.
+  rig.unit.silent = false;
+  rig.Identify(MakeUnit(4, 0, 2, 42), true);
+  rig.host.RunUntilIdle();
+  EXPECT_EQ(rig.host.outcomes.back(), Outcome::ReadDone);
+  EXPECT_EQ(rig.host.boxes.size(), 1u);
+}
+
+TEST(Connection, IdentificationDuringATransferStartsNothingOverIt) {
+  Rig rig;
+  rig.unit.delayMs = 100;
+  // A configuration write before the unit has identified itself (as after
+  // a firmware update, while the unit restarts).
+  rig.ctl.B_SetConfigClick();
+  rig.host.Advance(150);
+  ASSERT_TRUE(rig.ctl.UploadRunning());
+  rig.host.Deliver(IdentFrame(MakeUnit(4, 0, 2, 42)));  // the gate would read the configuration
+  rig.host.RunUntilIdle();
+  EXPECT_TRUE(rig.ctl.identified());
+  EXPECT_TRUE(rig.host.Logged("Vyo v4.0.2.42\r\nId: 11223344 55667788 99AABBCC"));
+  EXPECT_EQ(rig.unit.reads, 0);
+  EXPECT_EQ(rig.host.outcomes.back(), Outcome::UploadDone);
+  EXPECT_EQ(rig.unit.received, BuildRecord(rig.host.panel));
+}
+
 }  // namespace
 }  // namespace vyo::test
