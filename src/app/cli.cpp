@@ -122,7 +122,7 @@ class CliHost : public QtHost {
   }
   void SetProgressMax(int max) override { max_ = max; }
   void SetProgress(int pos) override {
-    if (silent || !isatty(STDERR_FILENO)) return;
+    if (silent || !stderrIsTerminal_) return;
     if (pos <= 0 || max_ <= 0) {
       ClearProgress();
       return;
@@ -156,6 +156,7 @@ class CliHost : public QtHost {
     drawn_ = false;
   }
   bool preset_;
+  const bool stderrIsTerminal_ = isatty(STDERR_FILENO) != 0;
   FILE* logFile_;
   std::vector<std::string> buffered_;
   int max_ = 0;
