@@ -53,8 +53,13 @@ void UpDown::stepBy(int steps) {
 }
 
 bool UpDown::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == buddy_ && isEnabled()) {
-    if (event->type() == QEvent::KeyPress) {
+  // Only key presses and wheel turns step the box, and the type is looked at
+  // first: the box also passes events through here while it is destroyed,
+  // when it may no longer be taken for a QLineEdit (as comparing it with
+  // the guarded pointer would).
+  const QEvent::Type type = event->type();
+  if ((type == QEvent::KeyPress || type == QEvent::Wheel) && watched == buddy_ && isEnabled()) {
+    if (type == QEvent::KeyPress) {
       const int key = static_cast<QKeyEvent*>(event)->key();
       if (key == Qt::Key_Up || key == Qt::Key_Down) {
         stepBy(key == Qt::Key_Up ? 1 : -1);
@@ -64,7 +69,7 @@ bool UpDown::eventFilter(QObject* watched, QEvent* event) {
         stepBy(key == Qt::Key_PageUp ? 10 : -10);
         return true;
       }
-    } else if (event->type() == QEvent::Wheel && buddy_->hasFocus()) {
+    } else if (buddy_->hasFocus()) {
       const int dy = static_cast<QWheelEvent*>(event)->angleDelta().y();
       if (dy != 0) stepBy(dy > 0 ? 1 : -1);
       return true;
