@@ -1,5 +1,8 @@
 #include "app/panel_json.h"
 
+#include <algorithm>
+#include <vector>
+
 #include <QJsonDocument>
 #include <QJsonParseError>
 #include <QJsonValue>
@@ -67,7 +70,15 @@ bool PanelFromJson(const QByteArray& json, PanelValues& values, std::string* err
     } else if (v.isString()) {
       text = v.toString().toStdString();
     } else if (v.isNull()) {
-      continue;  // nothing selected: keep what is there
+      // Nothing selected: keep what is there. The name must still be a
+      // control's, so that a misspelt one is not passed over in silence.
+      const std::vector<std::string> names = PanelValueNames();
+      if (std::find(names.begin(), names.end(), name) == names.end()) {
+        PanelValues unused;
+        SetPanelValue(unused, name, "", error);  // describes the unknown name
+        return false;
+      }
+      continue;
     } else {
       if (error) *error = name + ": expected a number, a text or true/false";
       return false;

@@ -178,6 +178,12 @@ TEST(CliE2E, UsageErrorsExitTwo) {
   EXPECT_EQ(Cli({"--port", "x", "write-config", "--set", "CB_PING=7"}).exitCode, 2);
   EXPECT_EQ(Cli({"--port", "x", "flash", "--image", "/dev/null"}).exitCode, 2);
   EXPECT_EQ(Cli({"--port", "x", "read-config", "--defaults"}).exitCode, 2);
+  // A misspelt name in a profile is refused even when its value is null.
+  const std::string misspelt = TempPath("misspelt.json");
+  std::ofstream(misspelt) << R"({"ED_VMX": 99, "CB_PNG": null})";
+  const Result r = Cli({"--port", "x", "write-config", "--from", misspelt});
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_TRUE(Has(r.err, "unknown setting 'CB_PNG'")) << r.err;
 }
 
 TEST(CliE2E, DemoShowsTheWholeRoad) {
