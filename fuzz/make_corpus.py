@@ -5,6 +5,8 @@ A handful of small inputs per target, each a case worth starting from: a
 whole road for the session script, the default record, identifications at
 the versions the gate tells apart, profiles the command line writes. The
 fuzzers grow their own corpus from these in fuzz/corpus-run/ (not kept).
+Files named regression_* are inputs that once broke an invariant, kept as
+found; this script leaves them alone.
 
     python3 fuzz/make_corpus.py
 """
