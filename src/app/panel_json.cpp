@@ -21,6 +21,11 @@ bool IsInteger(const std::string& s) {
   return true;
 }
 
+bool IsKnownName(const std::string& name) {
+  static const std::vector<std::string> names = PanelValueNames();
+  return std::find(names.begin(), names.end(), name) != names.end();
+}
+
 }  // namespace
 
 QJsonObject PanelToJson(const PanelValues& values) {
@@ -59,6 +64,10 @@ bool PanelFromJson(const QByteArray& json, PanelValues& values, std::string* err
     const QJsonValue v = it.value();
     std::string text;
     if (v.isBool()) {
+      if (!IsCheckbox(name) && IsKnownName(name)) {
+        if (error) *error = name + ": expected a number, not true/false";
+        return false;
+      }
       text = v.toBool() ? "true" : "false";
     } else if (v.isDouble()) {
       const double d = v.toDouble();

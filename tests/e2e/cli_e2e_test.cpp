@@ -184,6 +184,11 @@ TEST(CliE2E, UsageErrorsExitTwo) {
   const Result r = Cli({"--port", "x", "write-config", "--from", misspelt});
   EXPECT_EQ(r.exitCode, 2);
   EXPECT_TRUE(Has(r.err, "unknown setting 'CB_PNG'")) << r.err;
+  // An edit box given true/false is a wrong type, refused before any port.
+  std::ofstream(misspelt) << R"({"ED_VMX": true})";
+  const Result b = Cli({"--port", "x", "write-config", "--from", misspelt});
+  EXPECT_EQ(b.exitCode, 2);
+  EXPECT_TRUE(Has(b.err, "ED_VMX: expected a number")) << b.err;
 }
 
 TEST(CliE2E, DemoShowsTheWholeRoad) {
