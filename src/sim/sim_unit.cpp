@@ -409,13 +409,7 @@ void SimUnit::Answer(uint8_t code, const Bytes& payload, const AnswerInfo& info,
   }
   if (chaos == ChaosFault::Garbage) {
     CountFault("chaos-garbage");
-    const size_t n = 1 + Random() % 8;
-    Bytes noise;
-    for (size_t i = 0; i < n; ++i) {
-      const uint8_t b = uint8_t(Random());
-      noise.push_back(b == kStartByte ? 0 : b);
-    }
-    frame.insert(frame.begin(), noise.begin(), noise.end());
+    PrependNoise(frame);
   }
 
   switch (code) {
@@ -436,17 +430,23 @@ void SimUnit::Answer(uint8_t code, const Bytes& payload, const AnswerInfo& info,
   Emit(std::move(frame), dueMs, split, chaos == ChaosFault::Split, flags);
 }
 
+// One to eight random bytes before a frame, never the start byte, so the
+// noise cannot pose as the beginning of a frame.
+void SimUnit::PrependNoise(Bytes& frame) {
+  const size_t n = 1 + Random() % 8;
+  Bytes noise;
+  for (size_t i = 0; i < n; ++i) {
+    const uint8_t b = uint8_t(Random());
+    noise.push_back(b == kStartByte ? 0 : b);
+  }
+  frame.insert(frame.begin(), noise.begin(), noise.end());
+}
+
 void SimUnit::Emit(Bytes bytes, uint64_t dueMs, bool split, bool randomSplit, Write flags) {
   dueMs = std::max(dueMs, lastDueMs_);  // answers never overtake each other
   if (faults_.garbage && !bytes.empty()) {
     CountFault("garbage");
-    const size_t n = 1 + Random() % 8;
-    Bytes noise;
-    for (size_t i = 0; i < n; ++i) {
-      const uint8_t b = uint8_t(Random());
-      noise.push_back(b == kStartByte ? 0 : b);
-    }
-    bytes.insert(bytes.begin(), noise.begin(), noise.end());
+    PrependNoise(bytes);
   }
   if (split && bytes.size() >= 2) {
     if (faults_.split) CountFault("split");

@@ -166,6 +166,7 @@ class SimUnit {
   void Answer(uint8_t code, const Bytes& payload, const AnswerInfo& info, uint64_t nowMs,
               ChaosFault chaos);
   void Emit(Bytes frame, uint64_t dueMs, bool transportFaults, bool random, Write flags);
+  void PrependNoise(Bytes& frame);
   void CountFault(const char* kind);
   ChaosFault DrawChaos(bool packet);
   uint64_t Random();
